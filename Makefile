@@ -6,7 +6,7 @@ SHELL := /bin/bash
 NELTO_PORT ?= 18960
 export NELTO_PORT
 
-.PHONY: setup native native-asan windows build test demo bench clean
+.PHONY: setup native native-asan windows build test demo serve bench clean
 
 setup:
 	@tools/setup
@@ -30,6 +30,9 @@ test: build
 
 demo: windows
 	@tools/demo/run
+
+serve: windows
+	@tools/serve
 
 clean:
 	@tools/wine-run --down 2>/dev/null || true

@@ -67,6 +67,12 @@ using UniqueFind = UniqueResource<InvalidValueTraits<FindCloseFn>>;
 using UniqueKey = UniqueResource<NullTraits<HKEY, RegCloseKeyFn>>;
 using UniqueModule = UniqueResource<NullTraits<HMODULE, FreeLibraryFn>>;
 
+// A typed export of a loaded module, or nullptr.
+template <typename Fn>
+Fn ProcAddress(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
 // A critical section that lives as long as its owner; Guard holds it for a scope.
 class CriticalSection {
 public:

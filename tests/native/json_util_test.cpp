@@ -45,3 +45,22 @@ TEST(JsonUtil, CoercedReads) {
 
 }  // namespace
 }  // namespace nelto
+
+#include "common/client_path.h"
+
+namespace nelto {
+namespace {
+
+TEST(ClientPath, OnlyLocalAbsoluteDrivePathsPass) {
+    struct Case { const char* path; bool ok; };
+    const Case cases[] = {
+        {"C:\\Program Files\\Tarvesk\\KvPortal\\", true}, {"d:/KvPortal/", true}, {"Z:\\", true},
+        {"", false}, {"C:", false}, {"C:KvPortal\\", false}, {"KvPortal\\", false}, {"..\\KvPortal\\", false},
+        {"\\\\server\\share\\KvPortal\\", false}, {"//server/share/", false}, {"\\\\?\\C:\\KvPortal\\", false},
+        {"\\\\.\\C:\\KvPortal\\", false}, {"\\KvPortal\\", false}, {"1:\\x\\", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(IsLocalDrivePath(c.path), c.ok) << c.path;
+}
+
+}  // namespace
+}  // namespace nelto
