@@ -26,6 +26,7 @@ constexpr ULONG kFirstBufferBytes = 16 * 1024;
 constexpr std::size_t kMaxBodyBytes = 32 * 1024 * 1024;
 constexpr unsigned kReceivers = 4;
 constexpr DWORD kWatchPeriodMs = 100;
+constexpr DWORD kBodyStallMs = 30000;
 
 // Owners of the HTTP Server API's handles and identifiers.
 struct QueueTraits {
@@ -113,6 +114,7 @@ std::string PercentDecode(std::string_view text) {
 
 // Path and query from the request target as sent ("/a/b?x" or "http://host:port/a/b?x").
 void SplitTarget(std::string_view target, Request& out) {
+    if (target.empty()) target = "/";
     if (const auto scheme = target.find("://"); scheme != std::string_view::npos && target.front() != '/') {
         const auto slash = target.find('/', scheme + 3);
         target = slash == std::string_view::npos ? std::string_view("/") : target.substr(slash);
@@ -195,13 +197,14 @@ struct Server::State {
     std::vector<std::thread> receivers;
     std::vector<std::string> urls;
 
-    // Waits for an overlapped operation started with result rc; when the stop event comes first,
-    // the operation is cancelled. Gives the final result and the bytes transferred.
-    ULONG Await(ULONG rc, OVERLAPPED& ov, DWORD* bytes) {
+    // Waits for an overlapped operation started with result rc; it is cancelled when the stop
+    // event comes first (stopCancels) or the time limit passes. Gives the final result and the
+    // bytes transferred.
+    ULONG Await(ULONG rc, OVERLAPPED& ov, DWORD* bytes, bool stopCancels, DWORD limitMs = INFINITE) {
         *bytes = 0;
         if (rc != NO_ERROR && rc != ERROR_IO_PENDING) return rc;
         HANDLE waits[2] = {ov.hEvent, stopEvent.get()};
-        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        if (WaitForMultipleObjects(stopCancels ? 2 : 1, waits, FALSE, limitMs) != WAIT_OBJECT_0) {
             CancelIoEx(queue.get(), &ov);
         }
         return GetOverlappedResult(queue.get(), &ov, bytes, TRUE) ? NO_ERROR : GetLastError();
@@ -217,9 +220,9 @@ struct Server::State {
             ov.hEvent = event;
             ResetEvent(event);
             DWORD bytes = 0;
-            const ULONG rc = Await(
-                HttpReceiveHttpRequest(queue.get(), id, HTTP_RECEIVE_REQUEST_FLAG_COPY_BODY, request, size, nullptr, &ov),
-                ov, &bytes);
+            const ULONG started = HttpReceiveHttpRequest(queue.get(), id, HTTP_RECEIVE_REQUEST_FLAG_COPY_BODY, request,
+                                                         size, nullptr, &ov);
+            const ULONG rc = Await(started, ov, &bytes, true);
             if (rc != ERROR_MORE_DATA) return rc;
             // The buffer was too small for this request: the same request again, larger.
             id = request->RequestId;
@@ -228,8 +231,8 @@ struct Server::State {
         }
     }
 
-    // The rest of the body beyond what came with the headers. False when the body is too large
-    // or the client went away.
+    // The rest of the body beyond what came with the headers. False when the client went away
+    // or stalls; a request already taken is read to its end even while stopping.
     bool ReceiveRestOfBody(HTTP_REQUEST_ID id, HANDLE event, std::string& body, bool* tooLarge) {
         std::vector<char> chunk(64 * 1024);
         while (true) {
@@ -239,7 +242,7 @@ struct Server::State {
             DWORD bytes = 0;
             const ULONG rc = Await(HttpReceiveRequestEntityBody(queue.get(), id, 0, chunk.data(),
                                                                 static_cast<ULONG>(chunk.size()), nullptr, &ov),
-                                   ov, &bytes);
+                                   ov, &bytes, false, kBodyStallMs);
             if (rc == ERROR_HANDLE_EOF) return true;
             if (rc != NO_ERROR) return false;
             if (bytes == 0) return true;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/json_util.h"
 #include "common/win/fs.h"
 #include "common/win/handles.h"
 #include "common/win/unicode.h"
@@ -91,14 +92,32 @@ ProcessResult RunProcess(const std::string& commandLine, const std::string& fold
     UniqueHandle process(pi.hProcess);
     UniqueHandle thread(pi.hThread);
     writeEnd.reset();
+    // Read while the program runs, then what is left: programs it started may keep the pipe
+    // open long after it ended, so the end of the pipe is not waited for.
     char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(readEnd.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
-        result.output.append(buffer, read);
-    }
-    WaitForSingleObject(process.get(), INFINITE);
+    auto drain = [&] {
+        DWORD available = 0;
+        DWORD read = 0;
+        while (PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+               ReadFile(readEnd.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+            result.output.append(buffer, read);
+        }
+    };
+    while (WaitForSingleObject(process.get(), 20) == WAIT_TIMEOUT) drain();
+    drain();
     GetExitCodeProcess(process.get(), &result.exitCode);
     return result;
+}
+
+void InstallStandInClient(const std::string& folder, const std::string& overridesJson) {
+    Json scenario = Json::parse(ReadBytes(ProgramFolder() + "client-demo-scenario.json"));
+    scenario.update(Json::parse(overridesJson));
+    const std::string file = ExtractFilePath(folder.substr(0, folder.size() - 1)) +
+                             ExtractFileName(folder.substr(0, folder.size() - 1)) + ".scenario.json";
+    WriteBytes(file, scenario.dump());
+    const ProcessResult result = RunProcess("\"" + ProgramFolder() + "client_install.exe\" \"" + file + "\" \"" +
+                                            folder.substr(0, folder.size() - 1) + "\"");
+    ASSERT_EQ(result.exitCode, 0u) << result.output;
 }
 
 }  // namespace nelto::test

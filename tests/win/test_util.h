@@ -31,6 +31,10 @@ struct ProcessResult {
 // Runs a command line (UTF-8) and waits for it, capturing standard output.
 ProcessResult RunProcess(const std::string& commandLine, const std::string& folder = {});
 
+// Installs a stand-in withholding client into folder (with trailing backslash) from the demo
+// scenario with the given keys replaced; fails the test when the installer fails.
+void InstallStandInClient(const std::string& folder, const std::string& overridesJson = "{}");
+
 // Removes a folder and everything in it.
 void RemoveTree(const std::string& path);
 

@@ -11,16 +11,7 @@
 namespace nelto::test {
 namespace {
 
-// Installs a stand-in client from a scenario (merged over the demo scenario).
-void InstallClient(const std::string& folder, const Json& overrides) {
-    Json scenario = Json::parse(ReadBytes(ProgramFolder() + "client-demo-scenario.json"));
-    scenario.update(overrides);
-    const std::string file = folder + "..\\scenario.json";
-    WriteBytes(file, scenario.dump());
-    const auto result = RunProcess("\"" + ProgramFolder() + "client_install.exe\" \"" + file + "\" \"" +
-                                   folder.substr(0, folder.size() - 1) + "\"");
-    ASSERT_EQ(result.exitCode, 0u) << result.output;
-}
+void InstallClient(const std::string& folder, const Json& overrides) { InstallStandInClient(folder, overrides.dump()); }
 
 class WorkerEndToEnd : public ::testing::Test {
 protected:

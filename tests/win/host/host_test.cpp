@@ -393,6 +393,18 @@ std::unique_ptr<Server> StartHost(std::uint16_t port, const nelto::test::Scratch
     return host;
 }
 
+std::unique_ptr<Server> StartCollector(std::uint16_t port, const nelto::test::ScratchFolder& folder,
+                                       const std::string& extra = {}) {
+    const std::string bin = nelto::test::ProgramFolder();
+    auto collector = std::make_unique<Server>(
+        Quoted(bin + "collector.exe") + " " + std::to_string(port) + " " + Quoted(folder / "posts.txt") + extra,
+        "Local\\NeltoCollectorStop-" + std::to_string(port), folder / "collector.log");
+    EXPECT_TRUE(collector->WaitReady(port)) << collector->Log();
+    return collector;
+}
+
+constexpr const char* kCollectPath = "/hawk/grab/tarveskcommon.htm";
+
 // ---------------------------------------------------------------- the host over HTTP
 
 class HostOverHttp : public ::testing::Test {
@@ -555,11 +567,8 @@ TEST_F(HostOverHttp, KeepsServingWhenAnotherServerEnds) {
     {
         nelto::test::ScratchFolder folder;
         const std::uint16_t port = FreePort();
-        const std::string bin = nelto::test::ProgramFolder();
-        Server collector(Quoted(bin + "collector.exe") + " " + std::to_string(port) + " " + Quoted(folder / "posts.txt"),
-                         "Local\\NeltoCollectorStop-" + std::to_string(port), folder / "collector.log");
-        ASSERT_TRUE(collector.WaitReady(port)) << collector.Log();
-        ASSERT_EQ(collector.Stop(), std::optional<DWORD>(0));
+        auto collector = StartCollector(port, folder);
+        ASSERT_EQ(collector->Stop(), std::optional<DWORD>(0)) << collector->Log();
     }
     // Wine's http.sys drops every listening socket when any queue closes; the host listens again.
     const auto start = Clock::now();
@@ -614,17 +623,6 @@ TEST(HostStop, BadArgumentsEndWithAnError) {
 
 // ---------------------------------------------------------------- the collector
 
-std::unique_ptr<Server> StartCollector(std::uint16_t port, const nelto::test::ScratchFolder& folder,
-                                       const std::string& extra = {}) {
-    const std::string bin = nelto::test::ProgramFolder();
-    auto collector = std::make_unique<Server>(
-        Quoted(bin + "collector.exe") + " " + std::to_string(port) + " " + Quoted(folder / "posts.txt") + extra,
-        "Local\\NeltoCollectorStop-" + std::to_string(port), folder / "collector.log");
-    EXPECT_TRUE(collector->WaitReady(port)) << collector->Log();
-    return collector;
-}
-
-constexpr const char* kCollectPath = "/hawk/grab/tarveskcommon.htm";
 
 TEST(Collector, RecordsPostsInOrder) {
     nelto::test::ScratchFolder folder;

@@ -137,5 +137,27 @@ TEST_F(WorkerFrame, UnreadableRequestIsReportedByTheDispatcher) {
     EXPECT_EQ(Ini("2", "outParam"), "");
 }
 
+TEST_F(WorkerFrame, WatchdogEndsAServiceThatPumpsTooLong) {
+    const std::string client = S() + "client\\";
+    InstallStandInClient(client, R"({"scenario": {"initREZARunEnvironment": {"pumpMs": 8000}}})");
+    WriteRequestFiles(S(), "9", Json{{"rezaPath", {{"path", client}}}}.dump());
+    const DWORD t0 = GetTickCount();
+    EXPECT_EQ(Run("9", "1000"), 0xFFFFFFFFu);
+    EXPECT_LT(GetTickCount() - t0, 6000u) << "the watchdog did not end the service";
+    EXPECT_EQ(Ini("9", "outParam"), "");
+    EXPECT_EQ(LogText().find("LogLeave[TNeltoGetCompanyInfos.DoREZAEvent]"), std::string::npos);
+}
+
+TEST_F(WorkerFrame, WatchdogDoesNotFireWhileTheServiceBlocksWithoutPumping) {
+    const std::string client = S() + "client\\";
+    InstallStandInClient(client, R"({"scenario": {"initREZARunEnvironment": {"blockMs": 2500}}})");
+    WriteRequestFiles(S(), "9", Json{{"rezaPath", {{"path", client}}}}.dump());
+    EXPECT_EQ(Run("9", "500"), 0xFFFFFFFFu);
+    const std::string response = Ini("9", "outParam");
+    ASSERT_FALSE(response.empty()) << LogText();
+    EXPECT_EQ(ParseJsonObject(ReadBytes(response)).value_or(Json())["messageCode"], "00000000");
+    EXPECT_EQ(Ini("9", "Return"), "0");
+}
+
 }  // namespace
 }  // namespace nelto::test
