@@ -2,13 +2,13 @@
 
 #include <utility>
 
+#include "common/win/bstr.h"
 #include "common/win/fs.h"
 #include "common/win/unicode.h"
 
 namespace nelto {
 namespace {
 
-BSTR AllocBstr(const std::wstring& text) { return SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); }
 
 TQvHttpProfilerBundleActivator* gInstance = nullptr;
 

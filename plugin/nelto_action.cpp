@@ -6,6 +6,7 @@
 
 #include "common/daemon_log.h"
 #include "common/json_util.h"
+#include "common/win/bstr.h"
 #include "common/win/unicode.h"
 #include "plugin/usage_post.h"
 #include "plugin/worker_invocation.h"
@@ -25,26 +26,11 @@ struct ComRef {
     T* operator->() const { return p; }
 };
 
-// Owns a BSTR.
-class Bstr {
+// A BSTR made from UTF-8 text, freed at scope end.
+class Bstr : public UniqueBstr {
 public:
     Bstr() = default;
-    explicit Bstr(const std::string& utf8) {
-        const std::wstring wide = Widen(utf8);
-        value_ = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-    }
-    ~Bstr() { SysFreeString(value_); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    BSTR get() const { return value_; }
-    BSTR* put() {
-        SysFreeString(value_);
-        value_ = nullptr;
-        return &value_;
-    }
-
-private:
-    BSTR value_ = nullptr;
+    explicit Bstr(const std::string& utf8) : UniqueBstr(AllocBstrUtf8(utf8)) {}
 };
 
 void CheckHr(HRESULT hr, const char* what) {
@@ -59,7 +45,7 @@ std::optional<Json> Params(IQvActionContext* context) {
     Bstr params;
     CheckHr(request->GetParams(params.put()), "GetParams");
     if (!params.get()) return std::nullopt;
-    return ParseJsonObject(Narrow(std::wstring_view(params.get(), SysStringLen(params.get()))));
+    return ParseJsonObject(BstrToUtf8(params.get()));
 }
 
 IQvActionResponse* Response(IQvActionContext* context, ComRef<IQvActionResponse>& holder) {

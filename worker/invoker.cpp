@@ -6,6 +6,7 @@
 
 #include "common/client_path.h"
 #include "common/daemon_log.h"
+#include "common/win/bstr.h"
 #include "common/win/fs.h"
 #include "common/win/handles.h"
 #include "common/win/unicode.h"
@@ -236,15 +237,12 @@ bool TDKDJInvoker::Calls::Call(const char* exportName, const Json& argument, Jso
     }
     if (!fn) throw std::logic_error(std::string("export not looked up: ") + exportName);
     const std::wstring request = Widen(ToCompactJson(argument));
-    BSTR output = nullptr;
-    ExportCall call{fn, request.c_str(), &output, 0};
+    UniqueBstr output;  // NULL before the call; the library stores a SysAllocString value
+    ExportCall call{fn, request.c_str(), output.put(), 0};
     DWORD exceptionCode = 0;
     const bool completed = CallGuarded(&CallExport, &call, exceptionCode);
     std::optional<Json> parsed;
-    if (output) {
-        parsed = ParseJsonObject(Narrow(std::wstring_view(output, SysStringLen(output))));
-        SysFreeString(output);
-    }
+    if (output) parsed = ParseJsonObject(BstrToUtf8(output.get()));
     if (!completed) {
         char code[16];
         wsprintfA(code, "%08lX", exceptionCode);

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "testbed/host/bstr.h"
+#include "common/win/bstr.h"
 
 namespace nelto::host {
 

@@ -17,13 +17,13 @@
 
 #include "common/win/handles.h"
 #include "plugin/host_contract.h"
-#include "testbed/host/bstr.h"
+#include "common/win/bstr.h"
 
 namespace {
 
-using nelto::host::AllocBstr;
-using nelto::host::BstrView;
-using nelto::host::UniqueBstr;
+using nelto::AllocBstr;
+using nelto::BstrView;
+using nelto::UniqueBstr;
 
 std::atomic<long> gCalls{0};
 

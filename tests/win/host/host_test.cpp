@@ -19,7 +19,7 @@
 #include "common/json_util.h"
 #include "common/win/handles.h"
 #include "common/win/unicode.h"
-#include "testbed/host/bstr.h"
+#include "common/win/bstr.h"
 #include "testbed/host/host_objects.h"
 #include "tests/win/test_util.h"
 
@@ -28,8 +28,8 @@ namespace {
 using nelto::Json;
 using nelto::Narrow;
 using nelto::Widen;
-using nelto::host::AllocBstr;
-using nelto::host::UniqueBstr;
+using nelto::AllocBstr;
+using nelto::UniqueBstr;
 using Clock = std::chrono::steady_clock;
 
 long long MillisecondsSince(Clock::time_point start) {
@@ -99,7 +99,7 @@ TEST(HostObjects, HostOperationsOfTheResponseWriteNothing) {
     EXPECT_EQ(response->Kind(), nelto::host::WriteKind::None);
     EXPECT_EQ(table.Implementor(object), static_cast<void*>(response));
     UniqueBstr name(table.ToString(object));
-    EXPECT_EQ(nelto::host::BstrToUtf8(name.get()), "TQvActionResponse");
+    EXPECT_EQ(nelto::BstrToUtf8(name.get()), "TQvActionResponse");
     table.Release(object);
 }
 
@@ -123,8 +123,8 @@ TEST(HostObjects, ContextGivesItsRequestAndResponseThroughTheCTable) {
     ASSERT_EQ(requestTable.GetParams(gotRequest, first.put()), S_OK);
     ASSERT_EQ(requestTable.GetParams(gotRequest, second.put()), S_OK);
     EXPECT_NE(first.get(), second.get());
-    EXPECT_EQ(nelto::host::BstrToUtf8(first.get()), R"({"x":"中"})");
-    EXPECT_EQ(nelto::host::BstrToUtf8(second.get()), R"({"x":"中"})");
+    EXPECT_EQ(nelto::BstrToUtf8(first.get()), R"({"x":"中"})");
+    EXPECT_EQ(nelto::BstrToUtf8(second.get()), R"({"x":"中"})");
 
     using Slot = HRESULT(__stdcall* IQvActionContextVtbl::*)(IQvActionContext*);
     for (Slot slot : {&IQvActionContextVtbl::HostOperation3, &IQvActionContextVtbl::HostOperation4,
@@ -133,7 +133,7 @@ TEST(HostObjects, ContextGivesItsRequestAndResponseThroughTheCTable) {
         EXPECT_EQ((table.*slot)(context), E_NOTIMPL);
     }
     UniqueBstr name(table.ToString(context));
-    EXPECT_EQ(nelto::host::BstrToUtf8(name.get()), "TQvActionContext");
+    EXPECT_EQ(nelto::BstrToUtf8(name.get()), "TQvActionContext");
     EXPECT_EQ(table.AddRef(context), 2u);
     EXPECT_EQ(table.Release(context), 1u);
 

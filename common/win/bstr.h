@@ -10,7 +10,7 @@
 
 #include "common/win/unicode.h"
 
-namespace nelto::host {
+namespace nelto {
 
 class UniqueBstr {
 public:
@@ -53,4 +53,4 @@ inline std::wstring_view BstrView(BSTR value) {
 }
 inline std::string BstrToUtf8(BSTR value) { return Narrow(BstrView(value)); }
 
-}  // namespace nelto::host
+}  // namespace nelto
