@@ -1,12 +1,11 @@
 # make test   install what is missing, build every preset, run all tests
 # make demo   build and run the demo under Wine
 # make serve  run the stand-in host on 127.0.0.1:$(NELTO_PORT)
-# make bench  speed and memory checks
 SHELL := /bin/bash
 NELTO_PORT ?= 18960
 export NELTO_PORT
 
-.PHONY: setup native native-asan windows build test demo serve bench clean
+.PHONY: setup native native-asan windows build test demo serve clean
 
 setup:
 	@tools/setup

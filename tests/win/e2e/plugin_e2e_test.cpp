@@ -85,6 +85,17 @@ TEST_F(PluginEndToEnd, TransportFailuresGiveTheirCodes) {
     EXPECT_EQ(host.RequestFolders().size(), 3u);
 }
 
+TEST_F(PluginEndToEnd, WithoutItsRequestFilesTheWorkerIsNotStarted) {
+    // The last request named in the INI (kept: it failed) must not run again as this one.
+    host.Post("getCompanyInfos", WorkerSays({{"result", {{"messageCode", "10009902"}, {"data", Json::object()}}}}));
+    ASSERT_EQ(host.WorkerRuns().size(), 1u);
+    RemoveTree(host.S() + "Temp");
+    WriteBytes(host.S() + "Temp", "a file where the request folders go");
+    const HttpReply reply = host.Post("getCompanyInfos", WorkerSays({{"result", kOk}}));
+    EXPECT_EQ(reply.json["code"], "10009998") << reply.body;
+    EXPECT_EQ(host.WorkerRuns().size(), 1u);
+}
+
 TEST_F(PluginEndToEnd, ResultThatIsNotJsonEndsInTheErrorAnswer) {
     const HttpReply reply = host.Post("existCompany", WorkerSays({{"mode", "invalid"}}));
     EXPECT_EQ(reply.json, (Json{{"code", "99999999"},
