@@ -100,13 +100,13 @@ Json TDKDJInvoker::Envelope() const {
 
 // ---- public operations ----
 
-bool TDKDJInvoker::Run(const char* operation, Json& request, Json& result, Step first, Step second) {
+bool TDKDJInvoker::Run(const char* operation, Json& request, Json& result,
+                       const std::function<bool(TDKDJInvoker&)>& steps) {
     StepLog log(operation);
     result = Json::object();
     TDKDJInvoker invoker(request);
     try {
-        bool ok = (invoker.*first)();
-        if (ok && second) ok = (invoker.*second)();
+        const bool ok = steps(invoker);
         result = invoker.Envelope();
         return ok;
     } catch (...) {
@@ -115,26 +115,12 @@ bool TDKDJInvoker::Run(const char* operation, Json& request, Json& result, Step 
     }
 }
 
-namespace {
-// Steps of the later parts of the worker.
-bool NotBuiltStep(const char* name) { throw NotBuilt(name); }
-}  // namespace
+bool TDKDJInvoker::RunLater(const char* operation, const char* step, Json& request, Json& result) {
+    return Run(operation, request, result, [step](TDKDJInvoker&) -> bool { throw NotBuilt(step); });
+}
 
-#define NELTO_LATER_STEP(Operation, StepName)                                              \
-    bool TDKDJInvoker::Operation(Json& request, Json& result) {                             \
-        struct Later {                                                                      \
-            static bool Step(TDKDJInvoker&) { return NotBuiltStep(StepName); }             \
-        };                                                                                  \
-        StepLog log(#Operation);                                                            \
-        result = Json::object();                                                            \
-        TDKDJInvoker invoker(request);                                                      \
-        try {                                                                               \
-            return Later::Step(invoker);                                                    \
-        } catch (...) {                                                                     \
-            result = invoker.Envelope();                                                    \
-            throw;                                                                          \
-        }                                                                                   \
-    }
+#define NELTO_LATER_STEP(Operation, StepName) \
+    bool TDKDJInvoker::Operation(Json& request, Json& result) { return RunLater(#Operation, StepName, request, result); }
 
 NELTO_LATER_STEP(loginREZA, "DoREZALogin")
 NELTO_LATER_STEP(getDeclareStateInfo, "DoREZALogin")
@@ -156,7 +142,8 @@ NELTO_LATER_STEP(addGZXJInfos, "DoREZALogin")
 #undef NELTO_LATER_STEP
 
 bool TDKDJInvoker::getCompanyInfos(Json& request, Json& result) {
-    return Run("getCompanyInfos", request, result, &TDKDJInvoker::DoREZAInit, &TDKDJInvoker::DoGetCompanyInfos);
+    return Run("getCompanyInfos", request, result,
+               [](TDKDJInvoker& self) { return self.DoREZAInit() && self.DoGetCompanyInfos(); });
 }
 
 // ---- shared routines ----

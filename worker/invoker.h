@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -82,8 +83,11 @@ public:
     HMODULE InterfaceModule = nullptr;  // never unloaded before the process ends
 
 private:
-    using Step = bool (TDKDJInvoker::*)();
-    static bool Run(const char* operation, Json& request, Json& result, Step first, Step second);
+    // Creates the invoker, runs the steps, fills the envelope also when a step raises.
+    static bool Run(const char* operation, Json& request, Json& result,
+                    const std::function<bool(TDKDJInvoker&)>& steps);
+    // An operation whose first step belongs to a later part of the worker.
+    static bool RunLater(const char* operation, const char* step, Json& request, Json& result);
     bool LoadInterfaceLibrary();
     bool CheckClientInstallation();
 };
